@@ -1,0 +1,23 @@
+# Flags every target of ours shares: warnings, definitions and the optional sanitizers.
+add_library(updater_common INTERFACE)
+target_compile_options(updater_common INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
+  -Woverloaded-virtual -Wformat=2)
+target_compile_definitions(updater_common INTERFACE
+  QT_DEPRECATED_WARNINGS QT_NO_FOREACH
+  # Log lines carry no file, line or function, whatever the build type.
+  QT_NO_MESSAGELOGCONTEXT)
+if(CMAKE_BUILD_TYPE STREQUAL "Debug")
+  target_compile_definitions(updater_common INTERFACE DEBUG)
+endif()
+
+if(UPDATER_SANITIZE STREQUAL "address")
+  target_compile_options(updater_common INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  target_link_options(updater_common INTERFACE -fsanitize=address,undefined)
+elseif(UPDATER_SANITIZE STREQUAL "thread")
+  target_compile_options(updater_common INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(updater_common INTERFACE -fsanitize=thread)
+elseif(NOT UPDATER_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "UPDATER_SANITIZE must be empty, 'address' or 'thread'")
+endif()
