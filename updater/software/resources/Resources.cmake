@@ -39,8 +39,8 @@ add_custom_command(OUTPUT ${UPDATER_FIRMWARE_DFU_FILE}
 
 set(UPDATER_BACKGROUND_FILE ${UPDATER_GENERATED_DIR}/background.jpg)
 add_custom_command(OUTPUT ${UPDATER_BACKGROUND_FILE}
-  COMMAND make_background ${UPDATER_BACKGROUND_FILE}
-  DEPENDS make_background
+  COMMAND make_background ${UPDATER_BACKGROUND_FILE} ${UPDATER_FONT_REGULAR} ${UPDATER_FONT_BOLD}
+  DEPENDS make_background ${UPDATER_FONT_REGULAR} ${UPDATER_FONT_BOLD}
   COMMENT "Generating background.jpg")
 
 set(UPDATER_SETTINGS_FILE ${CMAKE_CURRENT_SOURCE_DIR}/resources/settings_GUI.json)
