@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QString>
+
+QString mainWindowStyleSheet();
+QString whiteLabelStyleSheet();
+QString blackLabelStyleSheet();
+QString progressBarStyleSheet();
