@@ -1,7 +1,17 @@
 #include "app/startup.h"
 
+#include "app/application_wiring.h"
+#include "app/log_window.h"
+#include "app/termination_signals.h"
 #include "app/workdir.h"
+#include "control/sm_a.h"
+#include "control/sm_b.h"
+#include "device/device_info.h"
+#include "dfu/dfu_command.h"
+#include "dfu/dfu_runner.h"
 #include "dfu/simulator.h"
+#include "gui/fonts.h"
+#include "gui/gui_settings.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -14,6 +24,50 @@ bool useLogWindow = false;
 namespace simulator {
 bool use = false;
 }
+
+namespace {
+
+const QString settingsResourcePath = QStringLiteral(":resources/settings_GUI.json");
+
+#ifdef DEBUG
+constexpr bool debugBuild = true;
+#else
+constexpr bool debugBuild = false;
+#endif
+
+void logMode()
+{
+    if (simulator::use)
+        qInfo() << "Will use simulator (i.e. option 'use_simulator).";
+    else
+        qInfo() << "Will use real device (i.e. no option 'use_simulator'.)";
+}
+
+void logPlatform()
+{
+    qInfo() << "Compiled for platform (OS):" << qUtf8Printable(platformName(buildPlatform()))
+            << "with 'DEBUG'" << (debugBuild ? "defined" : "not defined");
+}
+
+void logDesiredFirmware()
+{
+    qInfo().noquote() << "Desired (embedded)" << desiredFwInfo();
+}
+
+// The settings resource is part of every build; a build without it cannot show
+// its window, so start-up stops with a plain message instead of an uncaught throw.
+GuiSettings loadGuiSettings()
+{
+    GuiSettings settings;
+    try {
+        settings.load(settingsResourcePath);
+    } catch (const QString &error) {
+        qFatal("Cannot load the GUI settings: %s", qUtf8Printable(error));
+    }
+    return settings;
+}
+
+} // namespace
 
 void parseCommandLineArguments(const QStringList &arguments)
 {
@@ -49,11 +103,43 @@ void parseCommandLine(QCoreApplication &application)
 void setupApplication()
 {
     parseCommandLine(*QCoreApplication::instance());
+    setDefaultFont();
+    logWindow() = new LogWindow();
+    if (useLogWindow)
+        qInstallMessageHandler(logWindowMessageHandler);
+    logMode();
+    if (simulator::use)
+        setupSimulator(false);
+    else
+        dfuUtilDirectory = workingDirectoryPath();
+    logPlatform();
     extractWorkFiles({WorkFile::FirmwareDfu, WorkFile::FirmwareBin, WorkFile::DfuUtil}, true);
     makeExecutable(dfuUtilExecutablePath());
+    testDfuUtilExecution();
+    logDesiredFirmware();
+    GuiContext &context = guiContext();
+    context.settings = loadGuiSettings();
+    context.desired = desiredFirmwareFrom(desiredFwInfo());
+    installTerminationSignalHandlers();
+    createControlObjects();
 }
 
 int teardownApplication(int exitCode)
 {
+    qInfo() << "app.exec() returns: " << exitCode;
+    if (smB)
+        smB->stop();
+    if (smA)
+        smA->requestStop();
+    qInfo() << "Waiting 2 s before deleting objects";
+    QThread::sleep(2);
+    // A thread object must not die while its thread runs; a dfu-util run may
+    // outlast the pause when the window was closed without Q or Escape.
+    if (smA)
+        ensureDeviceThreadEnded();
+    delete smA;
+    smA = nullptr;
+    delete smB;
+    smB = nullptr;
     return exitCode;
 }
