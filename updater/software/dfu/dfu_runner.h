@@ -16,3 +16,8 @@ bool testDfuUtilExecution();
 void abortDfuRuns();
 bool dfuRunsAborted();
 void resetDfuRunAbort(); // for tests
+
+// Length of the runner's first wait before it logs and waits on; 30000 ms.
+// Changed only by tests, which cannot wait half a minute for the log lines.
+int dfuRunFirstWaitMs();
+void setDfuRunFirstWaitMs(int milliseconds);
