@@ -56,6 +56,7 @@
 # $XDG_RUNTIME_DIR/dfu-util-simulator, else ${TMPDIR:-/tmp}/dfu-util-simulator-<uid>.
 # A state directory that does not exist yet starts in the default scenario. Give
 # every parallel user (test) its own directory.
+# DFU_SIMULATOR_FAST_PROGRESS, if set to a non-empty value, acts as --fast-progress.
 # DFU_SIMULATOR_LEAVE_MS, if set, replaces the absence after a download (milliseconds).
 #
 # Needs bash and coreutils only.
@@ -84,7 +85,8 @@ readonly EX_NOINPUT=66
 readonly EX_CANTCREAT=73
 readonly EX_IOERR=74
 
-fast=0
+# The tool itself never passes --fast-progress; tests of the whole tool set this instead.
+fast=$([ -n "${DFU_SIMULATOR_FAST_PROGRESS:-}" ] && echo 1 || echo 0)
 
 # ---------------------------------------------------------------- output helpers
 
