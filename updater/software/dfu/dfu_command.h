@@ -40,4 +40,6 @@ extern const QString serialPatternText;
 struct DfuResult {
     int exitCode = -1;
     QString output;
+    // dfu-util's standard error: never logged, read only for diagnosis.
+    QString errorOutput;
 };

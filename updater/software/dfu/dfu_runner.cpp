@@ -122,6 +122,7 @@ DfuResult runDfuCommand(DfuCommand command, const QStringList &extraArguments)
     }
 
     result.output = decodeOutput(process.readAllStandardOutput());
+    result.errorOutput = decodeOutput(process.readAllStandardError());
     result.exitCode = exitCodeOf(process, outcome);
     if (result.exitCode != 0)
         qInfo() << "Exit with" << result.exitCode << "from" << program << arguments << "returned:" << result.output;

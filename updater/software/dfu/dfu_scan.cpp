@@ -6,6 +6,8 @@
 #include <QDebug>
 #include <QRegularExpression>
 
+#include <atomic>
+
 namespace {
 
 // Compiled once: the scan runs on every poll.
@@ -19,6 +21,21 @@ const QRegularExpression &serialPattern()
 {
     static const QRegularExpression pattern(serialPatternText);
     return pattern;
+}
+
+// dfu-util leaves a unit it may not open out of its list, and says so only on
+// standard error. Without a hint the tool would wait for ever showing no unit.
+void warnOnceIfUnitIsInaccessible(const DfuResult &list)
+{
+    static const QRegularExpression accessDenied(
+        QStringLiteral("Cannot open DFU device 0483:df11 .*\\(LIBUSB_ERROR_ACCESS\\)"));
+    static std::atomic<bool> warned{false};
+    if (warned || !accessDenied.match(list.errorOutput + list.output).hasMatch())
+        return;
+    warned = true;
+    qWarning() << "A unit in DFU mode (0483:df11) is attached but cannot be opened: permission denied"
+               << "(LIBUSB_ERROR_ACCESS). Install the udev rule 70-lumarex-arc31-dfu.rules"
+               << "(see \"USB permissions\" in the README), then reconnect the unit.";
 }
 
 DfuDeviceStatus verdict(int serialCount, int lineCount)
@@ -72,6 +89,7 @@ DfuListParse parseDfuList(const QString &output)
 DfuScanResult scanDfuDevices()
 {
     const DfuResult list = runDfuCommand(DfuCommand::List);
+    warnOnceIfUnitIsInaccessible(list);
     DfuScanResult scan;
     if (list.exitCode != 0)
         return scan;
