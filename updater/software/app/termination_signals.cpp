@@ -40,8 +40,13 @@ void shutDownOnSignal()
 
 void installTerminationSignalHandlers()
 {
-    if (signalPipe[0] >= 0 || ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (signalPipe[0] >= 0 || ::pipe(signalPipe) != 0)
         return;
+    // pipe2() is Linux-only; set the flags one by one so macOS builds too.
+    for (int end : signalPipe) {
+        ::fcntl(end, F_SETFD, FD_CLOEXEC);
+        ::fcntl(end, F_SETFL, ::fcntl(end, F_GETFL) | O_NONBLOCK);
+    }
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, shutDownOnSignal);
 
