@@ -40,7 +40,11 @@ double screenScaleFactor()
     if (buildPlatform() == 1)
         return 1.0;
     const QScreen *screen = QGuiApplication::primaryScreen();
-    return screen ? screen->logicalDotsPerInchX() / 96.0 : 1.0;
+    // Whole dots per inch, as the desktop and the font sizes use them: X servers
+    // without an Xft.dpi setting derive a fractional value (119.97 for 120) from
+    // the screen's size in millimetres, which would make every truncated size one
+    // pixel short.
+    return screen ? qRound(screen->logicalDotsPerInchX()) / 96.0 : 1.0;
 }
 
 QString productNameOf(const DesiredFirmware &desired)
