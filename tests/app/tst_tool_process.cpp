@@ -92,6 +92,7 @@ void TestToolProcess::startUpLogsItsLinesAndCleansUpOnSignal_data()
     QTest::addColumn<int>("signalNumber");
     QTest::newRow("SIGTERM ends the tool cleanly") << int(SIGTERM);
     QTest::newRow("SIGINT ends the tool cleanly") << int(SIGINT);
+    QTest::newRow("SIGHUP from a closed terminal ends the tool cleanly") << int(SIGHUP);
 }
 
 void TestToolProcess::startUpLogsItsLinesAndCleansUpOnSignal()

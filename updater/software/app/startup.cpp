@@ -17,6 +17,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QTemporaryDir>
 #include <QThread>
 
 bool useLogWindow = false;
@@ -103,6 +104,10 @@ void parseCommandLine(QCoreApplication &application)
 void setupApplication()
 {
     parseCommandLine(*QCoreApplication::instance());
+    // As early as possible: a signal during the set-up must not end the
+    // process before the working directory can be removed. It is acted on
+    // once the event loop runs.
+    installTerminationSignalHandlers();
     setDefaultFont();
     logWindow() = new LogWindow();
     if (useLogWindow)
@@ -115,12 +120,15 @@ void setupApplication()
     logPlatform();
     extractWorkFiles({WorkFile::FirmwareDfu, WorkFile::FirmwareBin, WorkFile::DfuUtil}, true);
     makeExecutable(dfuUtilExecutablePath());
+    // Without a working directory every working-file path would name a file
+    // in "/", and real mode would start whatever "dfu-util" PATH finds.
+    if (!workingDirectory().isValid())
+        abortDfuRuns();
     testDfuUtilExecution();
     logDesiredFirmware();
     GuiContext &context = guiContext();
     context.settings = loadGuiSettings();
     context.desired = desiredFirmwareFrom(desiredFwInfo());
-    installTerminationSignalHandlers();
     createControlObjects();
 }
 

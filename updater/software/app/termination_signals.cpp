@@ -56,6 +56,8 @@ void installTerminationSignalHandlers()
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    // Closing the terminal the tool was started from.
+    ::sigaction(SIGHUP, &action, nullptr);
 }
 
 #else

@@ -30,10 +30,19 @@ struct ResourceRegistration {
 
 [[maybe_unused]] const ResourceRegistration resourceRegistration;
 
+// Qt answers an empty path when TMPDIR names no directory, which would put the
+// working directory into "/". Fall back to the system's default, as the C
+// library's temporary files do.
+QString temporaryFilesPath()
+{
+    const QString path = QDir::tempPath();
+    return path.isEmpty() ? QStringLiteral("/tmp") : path;
+}
+
 // Created during static initialisation so that the directory exists before main().
 QTemporaryDir &workingDirectoryInstance()
 {
-    static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/upgrade_XXXXXX"));
+    static QTemporaryDir dir(temporaryFilesPath() + QStringLiteral("/upgrade_XXXXXX"));
     return dir;
 }
 
