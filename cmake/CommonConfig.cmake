@@ -1,8 +1,13 @@
-# Flags every target of ours shares: warnings, definitions and the optional sanitizers.
-add_library(updater_common INTERFACE)
-target_compile_options(updater_common INTERFACE
+# The warnings alone, for code that must not carry the sanitizer flags (the
+# virtual unit's libusb stand-in, loaded into the uninstrumented dfu-util).
+add_library(updater_warnings INTERFACE)
+target_compile_options(updater_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
   -Woverloaded-virtual -Wformat=2)
+
+# Flags every other target of ours shares: warnings, definitions and the optional sanitizers.
+add_library(updater_common INTERFACE)
+target_link_libraries(updater_common INTERFACE updater_warnings)
 target_compile_definitions(updater_common INTERFACE
   QT_DEPRECATED_WARNINGS QT_NO_FOREACH
   # Log lines carry no file, line or function, whatever the build type.

@@ -8,7 +8,7 @@ UPDATER_BUILD_ROOT="${UPDATER_BUILD_ROOT:-$UPDATER_ROOT/build}"
 UPDATER_RUN_PACKAGES=(cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools
   zlib1g-dev dfu-util fonts-cantarell)
 # Packages the test suite needs on top.
-UPDATER_TEST_PACKAGES=(clang-14 libclang-rt-14-dev xvfb xauth xdotool x11-utils)
+UPDATER_TEST_PACKAGES=(clang-14 libclang-rt-14-dev xvfb xauth xdotool x11-utils dpkg-dev desktop-file-utils)
 
 log() { printf '== %s\n' "$*" >&2; }
 

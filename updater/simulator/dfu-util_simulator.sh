@@ -86,7 +86,8 @@ readonly EX_CANTCREAT=73
 readonly EX_IOERR=74
 
 # The tool itself never passes --fast-progress; tests of the whole tool set this instead.
-fast=$([ -n "${DFU_SIMULATOR_FAST_PROGRESS:-}" ] && echo 1 || echo 0)
+fast=0
+[ -n "${DFU_SIMULATOR_FAST_PROGRESS:-}" ] && fast=1
 
 # ---------------------------------------------------------------- output helpers
 
@@ -253,17 +254,18 @@ write_image_flash() {
 
 # ---------------------------------------------------------------- state
 
-state_dir() {
+# Sets STATE in this shell: a subshell per call would cost every poll a fork.
+set_state_dir() {
     if [ -n "${DFU_SIMULATOR_STATE_DIR:-}" ]; then
-        printf '%s' "$DFU_SIMULATOR_STATE_DIR"
+        STATE=$DFU_SIMULATOR_STATE_DIR
     elif [ -n "${XDG_RUNTIME_DIR:-}" ] && [ -d "$XDG_RUNTIME_DIR" ]; then
-        printf '%s/dfu-util-simulator' "$XDG_RUNTIME_DIR"
+        STATE=$XDG_RUNTIME_DIR/dfu-util-simulator
     else
-        printf '%s/dfu-util-simulator-%s' "${TMPDIR:-/tmp}" "$(id -u)"
+        STATE=${TMPDIR:-/tmp}/dfu-util-simulator-$EUID
     fi
 }
 
-STATE=$(state_dir)
+set_state_dir
 readonly STATE
 readonly UNITS="$STATE/units"
 
@@ -391,10 +393,12 @@ ensure_state() {
     prepare_scenario default ''
 }
 
-# Units in DFU mode, one directory per line: those not away after a leave request.
-present_units() {
-    local dir back_at now
-    now=$(now_us)
+# Units in DFU mode, into the array present_units: those not away after a leave
+# request. Filled in this shell, without subshells, as listing runs on every poll.
+find_present_units() {
+    local dir back_at now=${EPOCHREALTIME:-}
+    if [ -n "$now" ]; then now=${now/./}; else now=$(now_us); fi
+    present_units=()
     for dir in "$UNITS"/*/; do
         [ -d "$dir" ] || continue
         dir=${dir%/}
@@ -402,20 +406,17 @@ present_units() {
             back_at=$(<"$dir/back_at")
             ((now >= back_at)) || continue
         fi
-        printf '%s\n' "$dir"
+        present_units+=("$dir")
     done
 }
 
 # The one unit an operation acts on; dfu-util's errors for none or several.
 select_unit() {
-    local units count
-    units=$(present_units)
-    count=0
-    [ -n "$units" ] && count=$(printf '%s\n' "$units" | wc -l)
-    ((count == 0)) && fail "$EX_IOERR" 'No DFU capable USB device available'
-    ((count > 1)) && fail "$EX_IOERR" \
+    find_present_units
+    ((${#present_units[@]} == 0)) && fail "$EX_IOERR" 'No DFU capable USB device available'
+    ((${#present_units[@]} > 1)) && fail "$EX_IOERR" \
         "More than one DFU capable USB device found! Try \`--list' and specify the serial number or disconnect all but one device"
-    selected_unit=$units
+    selected_unit=${present_units[0]}
 }
 
 # ---------------------------------------------------------------- dfu-util arguments
@@ -477,8 +478,9 @@ print_opening() {
 operation_list() {
     local dir alt_setting serial devnum path
     print_banner
-    while IFS= read -r dir; do
-        [ -n "$dir" ] || continue
+    find_present_units
+    # The guard keeps bash before 4.4 from calling an empty array unbound (set -u).
+    for dir in ${present_units[@]+"${present_units[@]}"}; do
         serial=$(<"$dir/serial")
         devnum=$(<"$dir/devnum")
         path=$(<"$dir/path")
@@ -486,7 +488,7 @@ operation_list() {
             printf 'Found DFU: [0483:df11] ver=2200, devnum=%s, cfg=1, intf=0, path="%s", alt=%s, name="%s", serial="%s"\n' \
                 "$devnum" "$path" "$alt_setting" "${INTERFACE_NAMES[$alt_setting]}" "$serial"
         done
-    done <<<"$(present_units)"
+    done
     exit 0
 }
 
