@@ -11,7 +11,7 @@ build main lumarex-upgrade-tool
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
   cat >&2 <<'MSG'
 There is no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).
-Run the tool on a virtual display:
+Run the tool on a virtual display (Debian package xvfb):
     xvfb-run -a ./run.sh -s
 or without any window at all (the log still goes to the terminal):
     QT_QPA_PLATFORM=offscreen ./run.sh -s
