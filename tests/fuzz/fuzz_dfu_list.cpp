@@ -1,6 +1,7 @@
 // Feeds arbitrary dfu-util list output to parseDfuList and checks what every
 // verdict must satisfy, and that CR LF line ends give the same verdict as LF.
 #include "dfu/dfu_runner.h"
+#include "fuzz_support.h"
 #include "dfu/dfu_scan.h"
 
 #include <QRegularExpression>
@@ -12,13 +13,6 @@
 
 namespace {
 
-void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
-
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 bool sameParse(const DfuListParse &a, const DfuListParse &b)
 {

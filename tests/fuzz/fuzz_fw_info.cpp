@@ -1,24 +1,13 @@
 // Feeds arbitrary flash contents to parseFwInfo and readFwInfoField and checks
 // what every result must satisfy.
 #include "device/fw_info.h"
+#include "fuzz_support.h"
 
 #include <QtGlobal>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-
-namespace {
-
-void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
-
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {

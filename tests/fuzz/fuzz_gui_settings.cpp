@@ -1,6 +1,7 @@
 // Feeds arbitrary settings files to the GUI settings reader, decoded as
 // GuiSettings::load decodes the file, and checks what every result must satisfy.
 #include "app/workdir.h"
+#include "fuzz_support.h"
 #include "gui/gui_settings.h"
 
 #include <QJsonArray>
@@ -15,13 +16,6 @@
 
 namespace {
 
-void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
-
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 // Array elements of one key of the settings object, whatever they hold.
 int elementCount(const QString &text, const char *key)

@@ -1,23 +1,12 @@
 // Feeds arbitrary OTP dumps to parseOtpInfo and checks what every result must satisfy.
 #include "device/otp_info.h"
+#include "fuzz_support.h"
 
 #include <QtGlobal>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-
-namespace {
-
-void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
-
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
