@@ -2,6 +2,7 @@
 
 #include "dfu/simulator.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QtGlobal>
@@ -103,4 +104,11 @@ QByteArray referenceVersionText()
 QString embeddedImagePath()
 {
     return QStringLiteral(UPDATER_FIRMWARE_BIN_FILE);
+}
+
+QString quoted(const QString &text)
+{
+    QString rendered;
+    QDebug(&rendered) << text;
+    return rendered.trimmed();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dfu/dfu_command.h"
+#include "dfu/dfu_runner.h"
 
 #include <QByteArray>
 #include <QString>
@@ -20,6 +21,19 @@ public:
 private:
     std::array<DfuCommandEntry, 7> m_table;
     QString m_directory;
+};
+
+// Sets the runner's first wait for as long as it lives, then puts it back.
+class FirstWaitGuard
+{
+public:
+    explicit FirstWaitGuard(int milliseconds) { setDfuRunFirstWaitMs(milliseconds); }
+    ~FirstWaitGuard() { setDfuRunFirstWaitMs(m_saved); }
+    FirstWaitGuard(const FirstWaitGuard &) = delete;
+    FirstWaitGuard &operator=(const FirstWaitGuard &) = delete;
+
+private:
+    int m_saved = dfuRunFirstWaitMs();
 };
 
 // Small shell programs that stand in for dfu-util where the simulator is not the point.
@@ -68,3 +82,6 @@ QByteArray referenceVersionText();
 
 // The raw firmware image that the build embeds.
 QString embeddedImagePath();
+
+// The debug stream's rendering of a text item: quoted, with escapes.
+QString quoted(const QString &text);

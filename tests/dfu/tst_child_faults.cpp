@@ -84,16 +84,6 @@ private:
     std::unique_ptr<QThread> m_thread;
 };
 
-class FirstWaitGuard
-{
-public:
-    explicit FirstWaitGuard(int milliseconds) { setDfuRunFirstWaitMs(milliseconds); }
-    ~FirstWaitGuard() { setDfuRunFirstWaitMs(m_saved); }
-
-private:
-    int m_saved = dfuRunFirstWaitMs();
-};
-
 QString quotedList(const QStringList &items)
 {
     QStringList quoted;

@@ -167,14 +167,6 @@ private slots:
         QVERIFY(!info.otp.blank);
         QCOMPARE(int(info.deviceType), 0);
     }
-
-private:
-    static QString quoted(const QString &text)
-    {
-        QString rendered;
-        QDebug(&rendered) << text;
-        return rendered.trimmed();
-    }
 };
 
 QTEST_GUILESS_MAIN(TestDeviceReader)

@@ -17,24 +17,6 @@ Q_DECLARE_METATYPE(DfuCommand)
 
 namespace {
 
-// The debug stream's rendering of a text item: quoted, with escapes.
-QString quoted(const QString &text)
-{
-    QString rendered;
-    QDebug(&rendered) << text;
-    return rendered.trimmed();
-}
-
-class FirstWaitGuard
-{
-public:
-    explicit FirstWaitGuard(int milliseconds) { setDfuRunFirstWaitMs(milliseconds); }
-    ~FirstWaitGuard() { setDfuRunFirstWaitMs(m_saved); }
-
-private:
-    int m_saved = dfuRunFirstWaitMs();
-};
-
 // Runs one command in a thread of its own, as SM_A does.
 class BackgroundRun
 {

@@ -49,13 +49,6 @@ QString listOutput(const QStringList &lines, const QString &lineEnd = "\n")
     return output;
 }
 
-QString quoted(const QString &text)
-{
-    QString rendered;
-    QDebug(&rendered) << text;
-    return rendered.trimmed();
-}
-
 const QString banner011 = QStringLiteral("dfu-util 0.11\n\n"
                                          "Copyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko Inc.\n"
                                          "Copyright 2010-2021 Tormod Volden and Stefan Schmidt\n"
