@@ -80,10 +80,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    // Decoded as the runner decodes dfu-util's output: UTF-8, up to the first NUL.
-    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
-    const int nul = bytes.indexOf('\0');
-    const QString output = QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
+    // Decoded as the runner decodes dfu-util's output.
+    const QString output = textUpToNul(data, size);
 
     const DfuListParse parse = parseDfuList(output);
     checkVerdict(parse, output);

@@ -69,10 +69,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    // The file's text as readTextFile gives it: UTF-8, up to the first NUL.
-    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
-    const int nul = bytes.indexOf('\0');
-    const QString text = QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
+    // The file's text as readTextFile gives it.
+    const QString text = textUpToNul(data, size);
 
     GuiSettings settings;
     settings.appendFromText(text);

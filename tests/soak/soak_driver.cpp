@@ -9,6 +9,7 @@
 //                             in "Done. Disconnect USB cable.")
 //
 // The table goes to standard output, the tool's log to standard error.
+#include "real_mode_support.h"
 #include "virtual_bus.h"
 
 #include "app/application_wiring.h"
@@ -38,26 +39,6 @@ const QString doneText = QStringLiteral("Done. Disconnect USB cable.");
 const QString stateB1 = QStringLiteral("B1: No (DFU-SE) dev. conn.");
 const QString stateB2 = QStringLiteral("B2: Conn. to (DFU-SE) dev. with diff. FW rev.");
 const QString stateB6 = QStringLiteral("B6: FW in dev. matches");
-
-QString currentState()
-{
-    const QSet<QAbstractState *> states = smB->configuration();
-    return states.isEmpty() ? QString() : (*states.begin())->objectName();
-}
-
-QByteArray olderImage()
-{
-    static const QByteArray startMarker("\x12\x47\x23\x01", 4);
-    constexpr int revisionOffset = 40;
-    constexpr int fieldSize = 32;
-    QByteArray image = firmwareImage();
-    const int block = image.indexOf(startMarker);
-    if (block < 0 || block + revisionOffset + fieldSize > image.size())
-        return {};
-    QByteArray field("2.3.9");
-    field.append(QByteArray(fieldSize - field.size(), '\0'));
-    return image.replace(block + revisionOffset, fieldSize, field);
-}
 
 QString statusValue(const QString &key)
 {
@@ -100,7 +81,7 @@ bool waitFor(const std::function<bool()> &condition, const char *what, int cycle
     if (QTest::qWaitFor(condition, stepTimeoutMs))
         return true;
     std::fprintf(stdout, "# cycle %d: timed out waiting for %s (state \"%s\", bar \"%s\")\n", cycle, what,
-                 qPrintable(currentState()), qPrintable(mainWindow->progressBar->format()));
+                 qPrintable(realmode::currentState()), qPrintable(mainWindow->progressBar->format()));
     return false;
 }
 
@@ -118,19 +99,19 @@ bool runCycle(const VirtualBus &bus, int cycle)
                || !bus.unitCommand(QStringLiteral("plug"), unitName)) {
         return false;
     }
-    if (!waitFor([&] { return currentState() == stateB2 && window->installButton->isEnabled(); }, "the offer", cycle))
+    if (!waitFor([&] { return realmode::currentState() == stateB2 && window->installButton->isEnabled(); }, "the offer", cycle))
         return false;
     QTest::mouseClick(window->installButton, Qt::LeftButton);
     if (!waitFor([&] { return window->progressBar->format() == doneText && window->progressBar->isVisible(); },
                  "\"Done. Disconnect USB cable.\"", cycle))
         return false;
-    if (currentState() != stateB6 || bus.flash(unitName).left(firmwareImage().size()) != firmwareImage()) {
+    if (realmode::currentState() != stateB6 || bus.flash(unitName).left(firmwareImage().size()) != firmwareImage()) {
         std::fprintf(stdout, "# cycle %d: done without the image in the flash\n", cycle);
         return false;
     }
     if (!bus.unitCommand(QStringLiteral("unplug"), unitName))
         return false;
-    return waitFor([&] { return currentState() == stateB1 && !window->progressBar->isVisible(); }, "no device",
+    return waitFor([&] { return realmode::currentState() == stateB1 && !window->progressBar->isVisible(); }, "no device",
                    cycle);
 }
 
@@ -144,7 +125,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     VirtualBus bus;
-    if (!bus.isValid() || !bus.writeWorkFile(QStringLiteral("older.bin"), olderImage()))
+    if (!bus.isValid() || realmode::writeOlderImage(bus).isEmpty())
         return 2;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("LD_LIBRARY_PATH", VIRTUAL_UNIT_LIBRARY_DIR);
@@ -154,7 +135,7 @@ int main(int argc, char *argv[])
     int toolArgumentCount = 1;
     QApplication application(toolArgumentCount, toolArguments);
     setupApplication();
-    if (!QTest::qWaitFor([] { return smA->isRunning() && currentState() == stateB1; }, stepTimeoutMs))
+    if (!QTest::qWaitFor([] { return smA->isRunning() && realmode::currentState() == stateB1; }, stepTimeoutMs))
         return 1;
 
     std::fprintf(stdout, "cycle\tseconds\trss_kB\tfds\tchildren\tthreads\n");

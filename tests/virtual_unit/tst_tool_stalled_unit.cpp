@@ -2,6 +2,7 @@
 // unit whose OTP upload stalls: a signal still ends the tool in bounded time
 // with its working directory removed, and a dfu-util killed from outside is a
 // failed read that the tool gets over.
+#include "real_mode_support.h"
 #include "virtual_bus.h"
 
 #include <QDir>
@@ -21,31 +22,7 @@ constexpr int flowTimeoutMs = 60000;
 // the teardown; only an absurd shutdown time fails this.
 constexpr qint64 absurdShutdownMs = 20000;
 const QString unitName = QStringLiteral("stalling");
-const QString olderRevision = QStringLiteral("2.3.9");
 const QString b2Line = QStringLiteral("\"SM_B: entered B2: Conn. to (DFU-SE) dev. with diff. FW rev.\"");
-
-// The embedded image with an older revision in its firmware-information block.
-QByteArray olderImage()
-{
-    static const QByteArray startMarker("\x12\x47\x23\x01", 4);
-    constexpr int revisionOffset = 40;
-    constexpr int fieldSize = 32;
-    QByteArray image = firmwareImage();
-    const int block = image.indexOf(startMarker);
-    if (block < 0 || block + revisionOffset + fieldSize > image.size())
-        return {};
-    QByteArray field = olderRevision.toLatin1();
-    field.append(QByteArray(fieldSize - field.size(), '\0'));
-    return image.replace(block + revisionOffset, fieldSize, field);
-}
-
-QString quotedList(const QStringList &items)
-{
-    QStringList quoted;
-    for (const QString &item : items)
-        quoted << QLatin1Char('"') + item + QLatin1Char('"');
-    return QLatin1Char('(') + quoted.join(QStringLiteral(", ")) + QLatin1Char(')');
-}
 
 bool processExists(qint64 pid)
 {
@@ -74,7 +51,7 @@ public:
     bool createUnit(const QString &name, const QString &serial)
     {
         const QString image = bus.workFile(QStringLiteral("older.bin"));
-        return (QFile::exists(image) || bus.writeWorkFile(QStringLiteral("older.bin"), olderImage()))
+        return (QFile::exists(image) || !realmode::writeOlderImage(bus).isEmpty())
             && bus.createUnit(name, {QStringLiteral("--serial"), serial, QStringLiteral("--firmware"), image,
                                      QStringLiteral("--otp-type"), QStringLiteral("4"), QStringLiteral("--timing"),
                                      QStringLiteral("fast"), QStringLiteral("--return-delay"), QStringLiteral("300")});
@@ -138,7 +115,7 @@ public:
                                     QStringLiteral("2"), QStringLiteral("-s"), QStringLiteral("0x1FFF7800:512"),
                                     QStringLiteral("-U"), directory + QStringLiteral("/uploaded_OTP.bin")};
         return QStringLiteral("Exit with -1 from \"%1/dfu-util.exe\" %2 returned: ")
-            .arg(directory, quotedList(arguments));
+            .arg(directory, realmode::quotedList(arguments));
     }
 
     VirtualBus bus;
