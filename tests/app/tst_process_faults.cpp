@@ -7,6 +7,8 @@
 // with "--as-tool ROLE": it then is the tool, set up and run exactly as main()
 // does, with a small driver that clicks install and presses Q once the unit is
 // verified.
+#include "support/standard_error_lines.h"
+
 #include "app/application_wiring.h"
 #include "app/startup.h"
 #include "app/workdir.h"
@@ -170,26 +172,14 @@ public:
         process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--as-tool"), role});
     }
 
-    QStringList lines()
-    {
-        m_errors += QString::fromUtf8(process.readAllStandardError());
-        return m_errors.split(QLatin1Char('\n'));
-    }
+    QStringList lines() { return m_errors.read(process); }
     bool waitForLine(const std::function<bool(const QString &)> &wanted, int timeoutMs = flowTimeoutMs)
     {
-        QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            const QStringList all = lines();
-            if (std::any_of(all.begin(), all.end(), wanted))
-                return true;
-            if (process.state() == QProcess::NotRunning || deadline.hasExpired())
-                return false;
-            process.waitForReadyRead(100);
-        }
+        return m_errors.waitFor(process, wanted, timeoutMs);
     }
     bool waitForLine(const QString &line, int timeoutMs = flowTimeoutMs)
     {
-        return waitForLine([&line](const QString &candidate) { return candidate == line; }, timeoutMs);
+        return m_errors.waitFor(process, line, timeoutMs);
     }
     int count(const QString &line) { return lines().count(line); }
 
@@ -235,7 +225,7 @@ private:
 
     QTemporaryDir m_root;
     QString m_tmp;
-    QString m_errors;
+    StandardErrorLines m_errors;
 };
 
 bool isExitLineOfADownload(const QString &line)

@@ -1,4 +1,6 @@
 // The tool as a user starts it: a separate process on the offscreen platform.
+#include "support/standard_error_lines.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -43,24 +45,9 @@ struct ToolRun {
         return QDir(tmp.path()).entryList({QStringLiteral("upgrade_*")}, QDir::Dirs);
     }
 
-    QString standardError;
-    QStringList errorLines()
-    {
-        standardError += QString::fromUtf8(process.readAllStandardError());
-        return standardError.split(QLatin1Char('\n'));
-    }
-    bool waitForLine(const QString &line, int timeoutMs = 60000)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!deadline.hasExpired()) {
-            if (errorLines().contains(line))
-                return true;
-            if (process.state() == QProcess::NotRunning)
-                return errorLines().contains(line);
-            process.waitForReadyRead(100);
-        }
-        return false;
-    }
+    StandardErrorLines standardError;
+    QStringList errorLines() { return standardError.read(process); }
+    bool waitForLine(const QString &line) { return standardError.waitFor(process, line, 60000); }
 };
 
 } // namespace

@@ -1,7 +1,9 @@
 // The tool as a user sees it: the binary on a virtual X display, its window
 // found by title and clicked through xdotool, the upgrade run against the
 // simulated unit, and the tool quit with the Q key.
-#include <QDeadlineTimer>
+#include "support/standard_error_lines.h"
+#include "support/virtual_display.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -12,9 +14,6 @@
 #include <QtTest>
 
 #include <cmath>
-#include <memory>
-
-#include <unistd.h>
 
 namespace {
 
@@ -24,80 +23,6 @@ const QString windowTitle = QStringLiteral("Lumarex Firmware Upgrade Tool");
 
 constexpr int startTimeoutMs = 60000;
 constexpr int flowTimeoutMs = 120000;
-
-// A child process that is ended whatever way the test leaves.
-class ChildProcess
-{
-public:
-    ChildProcess() = default;
-    ChildProcess(const ChildProcess &) = delete;
-    ChildProcess &operator=(const ChildProcess &) = delete;
-    ~ChildProcess() { stop(); }
-
-    QProcess process;
-
-    void stop()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        // SIGTERM first: the tool then shuts down as on Q and removes its working directory.
-        process.terminate();
-        if (!process.waitForFinished(15000)) {
-            process.kill();
-            process.waitForFinished(15000);
-        }
-    }
-};
-
-// An Xvfb server on a display number no other server uses.
-class VirtualDisplay
-{
-public:
-    // Starts the server; false when no display number could be taken.
-    bool start(int dotsPerInch)
-    {
-        const int first = 100 + int(::getpid() % 800);
-        for (int number = first; number < first + 20; ++number) {
-            if (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number))
-                || QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
-                continue;
-            if (startOn(number, dotsPerInch))
-                return true;
-        }
-        return false;
-    }
-
-    QString name() const { return QStringLiteral(":%1").arg(displayNumber); }
-
-private:
-    std::unique_ptr<ChildProcess> server;
-    int displayNumber = -1;
-
-    bool startOn(int number, int dotsPerInch)
-    {
-        server = std::make_unique<ChildProcess>();
-        // -displayfd: the server writes its display number once clients can connect.
-        server->process.start(QStringLiteral("Xvfb"),
-                              {QStringLiteral(":%1").arg(number), QStringLiteral("-screen"), QStringLiteral("0"),
-                               QStringLiteral("1280x1024x24"), QStringLiteral("-dpi"),
-                               QString::number(dotsPerInch), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                               QStringLiteral("-displayfd"), QStringLiteral("1")});
-        QByteArray announced;
-        const QDeadlineTimer deadline(startTimeoutMs);
-        while (!announced.contains('\n') && !deadline.hasExpired()
-               && server->process.state() != QProcess::NotRunning) {
-            server->process.waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), 1000)));
-            announced += server->process.readAllStandardOutput();
-        }
-        if (announced.trimmed() != QByteArray::number(number)) {
-            // Another server took the number between the check and the start.
-            server.reset();
-            return false;
-        }
-        displayNumber = number;
-        return true;
-    }
-};
 
 // The upgrade tool as a process on the virtual display, with its own
 // temporary-files directory and its own simulated unit.
@@ -139,48 +64,20 @@ public:
 
     void start() { tool.process.start(toolPath, {QStringLiteral("-s")}); }
 
-    QStringList errorLines()
-    {
-        standardError += QString::fromUtf8(tool.process.readAllStandardError());
-        return standardError.split(QLatin1Char('\n'));
-    }
+    QStringList errorLines() { return standardError.read(tool.process); }
 
     // The first line of standard error that starts with the prefix, waiting for it
     // to arrive; a null text if it does not.
-    QString waitForLineStarting(const QString &prefix, int timeoutMs = flowTimeoutMs)
+    QString waitForLineStarting(const QString &prefix)
     {
-        const QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            for (const QString &line : errorLines()) {
-                if (line.startsWith(prefix))
-                    return line;
-            }
-            if (deadline.hasExpired() || tool.process.state() == QProcess::NotRunning)
-                return QString();
-            tool.process.waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), 1000)));
-        }
+        QString line;
+        standardError.waitFor(
+            tool.process, [&prefix](const QString &candidate) { return candidate.startsWith(prefix); },
+            flowTimeoutMs, &line);
+        return line;
     }
 
-    bool waitForLine(const QString &line, int timeoutMs = flowTimeoutMs)
-    {
-        return waitForLineStarting(line, timeoutMs) == line;
-    }
-
-    // Runs xdotool against the display; true when it ran and succeeded.
-    bool xdotool(const QStringList &arguments, QString *output = nullptr)
-    {
-        ChildProcess run;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), display);
-        run.process.setProcessEnvironment(env);
-        run.process.start(QStringLiteral("xdotool"), arguments);
-        if (!run.process.waitForFinished(startTimeoutMs) || run.process.exitStatus() != QProcess::NormalExit
-            || run.process.exitCode() != 0)
-            return false;
-        if (output)
-            *output = QString::fromUtf8(run.process.readAllStandardOutput());
-        return true;
-    }
+    bool waitForLine(const QString &line) { return standardError.waitFor(tool.process, line, flowTimeoutMs); }
 
     QStringList workingDirectories() const
     {
@@ -188,7 +85,7 @@ public:
     }
 
 private:
-    QString standardError;
+    StandardErrorLines standardError;
 };
 
 QSize parseGeometry(const QString &output)
@@ -251,19 +148,19 @@ void TestWindowXvfb::upgradeByClickAndQuitByKey()
     QVERIFY(run.tool.process.waitForStarted(startTimeoutMs));
 
     QString found;
-    QVERIFY(run.xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--name"), windowTitle},
+    QVERIFY(runXdotool(run.display, {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--name"), windowTitle},
                         &found));
     const QString windowId = found.split(QLatin1Char('\n'), Qt::SkipEmptyParts).value(0);
     QVERIFY2(!windowId.isEmpty(), "no window titled \"Lumarex Firmware Upgrade Tool\"");
     QString geometry;
-    QVERIFY(run.xdotool({QStringLiteral("getwindowgeometry"), windowId}, &geometry));
+    QVERIFY(runXdotool(run.display, {QStringLiteral("getwindowgeometry"), windowId}, &geometry));
     QCOMPARE(parseGeometry(geometry), windowSize);
     QCOMPARE(run.waitForLineStarting(QStringLiteral("Overriding width to ")).section(QStringLiteral(" for text:"), 0, 0),
              QStringLiteral("Overriding width to  %1").arg(headerWidth));
 
     QVERIFY(run.waitForLine(QStringLiteral("\"SM_B: entered B2: Conn. to (DFU-SE) dev. with diff. FW rev.\"")));
     // The middle of the install button, in the window's own pixels.
-    QVERIFY(run.xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), windowId,
+    QVERIFY(runXdotool(run.display, {QStringLiteral("mousemove"), QStringLiteral("--window"), windowId,
                          QString::number(scaled(332, dotsPerInch)), QString::number(scaled(437, dotsPerInch)),
                          QStringLiteral("click"), QStringLiteral("1")}));
     QVERIFY(run.waitForLine(QStringLiteral("\"SM_B: entered B6: FW in dev. matches\"")));
@@ -271,7 +168,7 @@ void TestWindowXvfb::upgradeByClickAndQuitByKey()
     QVERIFY(run.errorLines().contains(QStringLiteral("\"SM_B: entered B3: Upgrading FW\"")));
     QCOMPARE(run.workingDirectories().size(), 1);
 
-    QVERIFY(run.xdotool({QStringLiteral("key"), QStringLiteral("--window"), windowId, QStringLiteral("q")}));
+    QVERIFY(runXdotool(run.display, {QStringLiteral("key"), QStringLiteral("--window"), windowId, QStringLiteral("q")}));
     QVERIFY(run.tool.process.waitForFinished(flowTimeoutMs));
     QCOMPARE(run.tool.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(run.tool.process.exitCode(), 0);

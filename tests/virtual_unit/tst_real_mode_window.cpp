@@ -2,16 +2,15 @@
 // it: the window is found by its title, the install button clicked with the
 // pointer, the tool ended with the Q key. Its dfu-util talks to a virtual unit.
 #include "real_mode_support.h"
+#include "support/standard_error_lines.h"
+#include "support/virtual_display.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <unistd.h>
 
 using namespace realmode;
 
@@ -25,87 +24,6 @@ const QStringList installButtonCentre{QStringLiteral("332"), QStringLiteral("437
 bool waitForProcess(QProcess &process, int milliseconds)
 {
     return process.waitForFinished(milliseconds) && process.exitStatus() == QProcess::NormalExit;
-}
-
-// An X server of its own for one test, on a display number no one else uses;
-// it goes with the object, whatever the test's outcome.
-class VirtualDisplay
-{
-public:
-    ~VirtualDisplay()
-    {
-        if (m_server.state() == QProcess::NotRunning)
-            return;
-        m_server.terminate();
-        if (!m_server.waitForFinished(10000)) {
-            m_server.kill();
-            m_server.waitForFinished(10000);
-        }
-    }
-
-    bool start()
-    {
-        const int first = 200 + int(::getpid() % 500);
-        for (int number = first; number < first + 40; ++number) {
-            if (inUse(number))
-                continue;
-            m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            m_server.start(QStringLiteral("Xvfb"),
-                           {QStringLiteral(":%1").arg(number), QStringLiteral("-screen"), QStringLiteral("0"),
-                            QStringLiteral("1280x1024x24"), QStringLiteral("-dpi"), QStringLiteral("96"),
-                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-            if (!m_server.waitForStarted(10000))
-                return false;
-            // Ready once its socket exists; ended when another server won the number.
-            QDeadlineTimer deadline(boundMs);
-            while (!deadline.hasExpired() && m_server.state() == QProcess::Running && !hasSocket(number))
-                m_server.waitForFinished(50);
-            if (m_server.state() == QProcess::Running && hasSocket(number)) {
-                m_number = number;
-                return true;
-            }
-            m_server.kill();
-            m_server.waitForFinished(10000);
-        }
-        return false;
-    }
-
-    QString name() const { return QStringLiteral(":%1").arg(m_number); }
-
-private:
-    static bool hasSocket(int number)
-    {
-        return QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number));
-    }
-    static bool inUse(int number)
-    {
-        return hasSocket(number) || QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(number));
-    }
-
-    QProcess m_server;
-    int m_number = -1;
-};
-
-struct XdotoolRun {
-    bool ok = false;
-    QString output;
-};
-
-XdotoolRun xdotool(const QString &display, const QStringList &arguments)
-{
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display);
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral("xdotool"), arguments);
-    XdotoolRun run;
-    run.ok = waitForProcess(process, boundMs) && process.exitCode() == 0;
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished(10000);
-    }
-    run.output = QString::fromUtf8(process.readAllStandardOutput());
-    return run;
 }
 
 // The tool as a user starts it, in real mode, with its own temporary-files directory.
@@ -132,28 +50,15 @@ public:
         return QDir(tmp.path()).entryList({QStringLiteral("upgrade_*")}, QDir::Dirs);
     }
 
-    QStringList errorLines()
-    {
-        standardError += QString::fromUtf8(process.readAllStandardError());
-        return standardError.split(QLatin1Char('\n'));
-    }
-
-    bool waitForLine(const QString &line)
-    {
-        QDeadlineTimer deadline(boundMs);
-        while (!deadline.hasExpired()) {
-            if (errorLines().contains(line))
-                return true;
-            if (process.state() == QProcess::NotRunning)
-                return errorLines().contains(line);
-            process.waitForReadyRead(100);
-        }
-        return false;
-    }
+    QStringList errorLines() { return m_standardError.read(process); }
+    bool waitForLine(const QString &line) { return m_standardError.waitFor(process, line, boundMs); }
+    QString standardError() const { return m_standardError.text(); }
 
     QTemporaryDir tmp;
     QProcess process; // killed with the object when a test gives up on it
-    QString standardError;
+
+private:
+    StandardErrorLines m_standardError;
 };
 
 } // namespace
@@ -183,24 +88,26 @@ void TestRealModeWindow::clickOnInstallUpgradesTheUnitAndQEndsTheTool()
     QVERIFY(bus.createUnit(unit, arc31Options(QLatin1String(VirtualBus::defaultSerial), older)));
 
     VirtualDisplay display;
-    QVERIFY2(display.start(), "Xvfb did not start on a free display");
+    QVERIFY2(display.start(96), "Xvfb did not start on a free display");
 
     ToolProcess tool(display.name(), bus);
     tool.process.start(QStringLiteral(UPDATER_TOOL_EXECUTABLE), QStringList());
     QVERIFY(tool.process.waitForStarted(boundMs));
 
-    const XdotoolRun search = xdotool(display.name(), {QStringLiteral("search"), QStringLiteral("--sync"),
-                                                       QStringLiteral("--name"), windowTitle});
-    QVERIFY2(search.ok, qPrintable(tool.errorLines().join(QLatin1Char('\n'))));
-    const QStringList windows = search.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QString search;
+    QVERIFY2(runXdotool(display.name(),
+                        {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--name"), windowTitle},
+                        &search),
+             qPrintable(tool.errorLines().join(QLatin1Char('\n'))));
+    const QStringList windows = search.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(windows.size(), 1);
     const QString window = windows.first();
 
-    const XdotoolRun geometry = xdotool(display.name(), {QStringLiteral("getwindowgeometry"), window});
-    QVERIFY(geometry.ok);
+    QString geometry;
+    QVERIFY(runXdotool(display.name(), {QStringLiteral("getwindowgeometry"), window}, &geometry));
     const QRegularExpressionMatch size =
-        QRegularExpression(QStringLiteral("Geometry: (\\d+x\\d+)")).match(geometry.output);
-    QVERIFY2(size.hasMatch(), qPrintable(geometry.output));
+        QRegularExpression(QStringLiteral("Geometry: (\\d+x\\d+)")).match(geometry);
+    QVERIFY2(size.hasMatch(), qPrintable(geometry));
     QCOMPARE(size.captured(1), QStringLiteral("665x517"));
 
     const QStringList directories = tool.workingDirectories();
@@ -208,23 +115,23 @@ void TestRealModeWindow::clickOnInstallUpgradesTheUnitAndQEndsTheTool()
     const QString workDir = QDir(tool.tmp.path()).filePath(directories.first());
 
     QVERIFY2(tool.waitForLine(QStringLiteral("\"SM_B: entered B2: Conn. to (DFU-SE) dev. with diff. FW rev.\"")),
-             qPrintable(tool.standardError));
+             qPrintable(tool.standardError()));
     QVERIFY(tool.errorLines().contains(QStringLiteral("MainWindow downloadMode: setEnabled true")));
 
-    QVERIFY(xdotool(display.name(), QStringList{QStringLiteral("mousemove"), QStringLiteral("--window"), window}
-                                        + installButtonCentre + QStringList{QStringLiteral("click"), QStringLiteral("1")})
-                .ok);
-    QVERIFY2(tool.waitForLine(QStringLiteral("Install clicked")), qPrintable(tool.standardError));
+    QVERIFY(runXdotool(display.name(), QStringList{QStringLiteral("mousemove"), QStringLiteral("--window"), window}
+                                           + installButtonCentre
+                                           + QStringList{QStringLiteral("click"), QStringLiteral("1")}));
+    QVERIFY2(tool.waitForLine(QStringLiteral("Install clicked")), qPrintable(tool.standardError()));
     QVERIFY2(tool.waitForLine(QStringLiteral("\"SM_B: entered B6: FW in dev. matches\"")),
-             qPrintable(tool.standardError));
+             qPrintable(tool.standardError()));
     const QStringList lines = tool.errorLines();
     QVERIFY(lines.contains(QStringLiteral("Start  \"%1/dfu-util.exe\" (\"-d\", \"0483\", \"-a\", \"0\", \"-s\", "
                                           "\"0x08000000:leave\", \"-D\", \"%1/firmware.bin\")")
                                .arg(workDir)));
     QVERIFY(lines.contains(QStringLiteral("Uploaded FW matches")));
 
-    QVERIFY(xdotool(display.name(), {QStringLiteral("key"), QStringLiteral("--window"), window, QStringLiteral("q")}).ok);
-    QVERIFY2(waitForProcess(tool.process, boundMs), qPrintable(tool.standardError));
+    QVERIFY(runXdotool(display.name(), {QStringLiteral("key"), QStringLiteral("--window"), window, QStringLiteral("q")}));
+    QVERIFY2(waitForProcess(tool.process, boundMs), qPrintable(tool.standardError()));
     QCOMPARE(tool.process.exitCode(), 0);
     const QStringList end = tool.errorLines();
     for (const QString &line : {QStringLiteral("Msg-handler reset"), QStringLiteral("app.exec() returns:  0")})

@@ -3,6 +3,7 @@
 // with its working directory removed, and a dfu-util killed from outside is a
 // failed read that the tool gets over.
 #include "real_mode_support.h"
+#include "support/standard_error_lines.h"
 #include "virtual_bus.h"
 
 #include <QDir>
@@ -66,22 +67,10 @@ public:
 
     void start() { process.start(QStringLiteral(UPDATER_TOOL_EXECUTABLE), QStringList()); }
 
-    QStringList lines()
-    {
-        m_errors += QString::fromUtf8(process.readAllStandardError());
-        return m_errors.split(QLatin1Char('\n'));
-    }
+    QStringList lines() { return m_errors.read(process); }
     bool waitForLine(const std::function<bool(const QString &)> &wanted)
     {
-        QDeadlineTimer deadline(flowTimeoutMs);
-        for (;;) {
-            const QStringList all = lines();
-            if (std::any_of(all.begin(), all.end(), wanted))
-                return true;
-            if (process.state() == QProcess::NotRunning || deadline.hasExpired())
-                return false;
-            process.waitForReadyRead(100);
-        }
+        return m_errors.waitFor(process, wanted, flowTimeoutMs);
     }
     QString report()
     {
@@ -125,7 +114,7 @@ private:
     QString runtimeDir() const { return tmp.filePath(QStringLiteral("runtime")); }
 
     QTemporaryDir tmp;
-    QString m_errors;
+    StandardErrorLines m_errors;
 };
 
 } // namespace
