@@ -5,7 +5,6 @@
 #include "support/virtual_display.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSize>
@@ -148,8 +147,9 @@ void TestWindowXvfb::upgradeByClickAndQuitByKey()
     QVERIFY(run.tool.process.waitForStarted(startTimeoutMs));
 
     QString found;
-    QVERIFY(runXdotool(run.display, {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--name"), windowTitle},
-                        &found));
+    QVERIFY(runXdotool(run.display,
+                       {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--name"), windowTitle},
+                       &found));
     const QString windowId = found.split(QLatin1Char('\n'), Qt::SkipEmptyParts).value(0);
     QVERIFY2(!windowId.isEmpty(), "no window titled \"Lumarex Firmware Upgrade Tool\"");
     QString geometry;
@@ -160,15 +160,17 @@ void TestWindowXvfb::upgradeByClickAndQuitByKey()
 
     QVERIFY(run.waitForLine(QStringLiteral("\"SM_B: entered B2: Conn. to (DFU-SE) dev. with diff. FW rev.\"")));
     // The middle of the install button, in the window's own pixels.
-    QVERIFY(runXdotool(run.display, {QStringLiteral("mousemove"), QStringLiteral("--window"), windowId,
-                         QString::number(scaled(332, dotsPerInch)), QString::number(scaled(437, dotsPerInch)),
-                         QStringLiteral("click"), QStringLiteral("1")}));
+    QVERIFY(runXdotool(run.display,
+                       {QStringLiteral("mousemove"), QStringLiteral("--window"), windowId,
+                        QString::number(scaled(332, dotsPerInch)), QString::number(scaled(437, dotsPerInch)),
+                        QStringLiteral("click"), QStringLiteral("1")}));
     QVERIFY(run.waitForLine(QStringLiteral("\"SM_B: entered B6: FW in dev. matches\"")));
     QCOMPARE(run.errorLines().filter(QRegularExpression(QStringLiteral("^Install clicked$"))).size(), 1);
     QVERIFY(run.errorLines().contains(QStringLiteral("\"SM_B: entered B3: Upgrading FW\"")));
     QCOMPARE(run.workingDirectories().size(), 1);
 
-    QVERIFY(runXdotool(run.display, {QStringLiteral("key"), QStringLiteral("--window"), windowId, QStringLiteral("q")}));
+    QVERIFY(
+        runXdotool(run.display, {QStringLiteral("key"), QStringLiteral("--window"), windowId, QStringLiteral("q")}));
     QVERIFY(run.tool.process.waitForFinished(flowTimeoutMs));
     QCOMPARE(run.tool.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(run.tool.process.exitCode(), 0);

@@ -21,7 +21,6 @@
 #include "gui/main_window.h"
 #include "gui/progress_bar.h"
 
-#include <QAbstractState>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -32,6 +31,8 @@
 #include <unistd.h>
 
 namespace {
+
+using realmode::currentState;
 
 constexpr int stepTimeoutMs = 120000;
 const QString unitName = QStringLiteral("arc31");
@@ -81,7 +82,7 @@ bool waitFor(const std::function<bool()> &condition, const char *what, int cycle
     if (QTest::qWaitFor(condition, stepTimeoutMs))
         return true;
     std::fprintf(stdout, "# cycle %d: timed out waiting for %s (state \"%s\", bar \"%s\")\n", cycle, what,
-                 qPrintable(realmode::currentState()), qPrintable(mainWindow->progressBar->format()));
+                 qPrintable(currentState()), qPrintable(mainWindow->progressBar->format()));
     return false;
 }
 
@@ -99,19 +100,19 @@ bool runCycle(const VirtualBus &bus, int cycle)
                || !bus.unitCommand(QStringLiteral("plug"), unitName)) {
         return false;
     }
-    if (!waitFor([&] { return realmode::currentState() == stateB2 && window->installButton->isEnabled(); }, "the offer", cycle))
+    if (!waitFor([&] { return currentState() == stateB2 && window->installButton->isEnabled(); }, "the offer", cycle))
         return false;
     QTest::mouseClick(window->installButton, Qt::LeftButton);
     if (!waitFor([&] { return window->progressBar->format() == doneText && window->progressBar->isVisible(); },
                  "\"Done. Disconnect USB cable.\"", cycle))
         return false;
-    if (realmode::currentState() != stateB6 || bus.flash(unitName).left(firmwareImage().size()) != firmwareImage()) {
+    if (currentState() != stateB6 || bus.flash(unitName).left(firmwareImage().size()) != firmwareImage()) {
         std::fprintf(stdout, "# cycle %d: done without the image in the flash\n", cycle);
         return false;
     }
     if (!bus.unitCommand(QStringLiteral("unplug"), unitName))
         return false;
-    return waitFor([&] { return realmode::currentState() == stateB1 && !window->progressBar->isVisible(); }, "no device",
+    return waitFor([&] { return currentState() == stateB1 && !window->progressBar->isVisible(); }, "no device",
                    cycle);
 }
 
@@ -135,7 +136,7 @@ int main(int argc, char *argv[])
     int toolArgumentCount = 1;
     QApplication application(toolArgumentCount, toolArguments);
     setupApplication();
-    if (!QTest::qWaitFor([] { return smA->isRunning() && realmode::currentState() == stateB1; }, stepTimeoutMs))
+    if (!QTest::qWaitFor([] { return smA->isRunning() && currentState() == stateB1; }, stepTimeoutMs))
         return 1;
 
     std::fprintf(stdout, "cycle\tseconds\trss_kB\tfds\tchildren\tthreads\n");

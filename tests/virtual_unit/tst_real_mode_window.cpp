@@ -130,7 +130,8 @@ void TestRealModeWindow::clickOnInstallUpgradesTheUnitAndQEndsTheTool()
                                .arg(workDir)));
     QVERIFY(lines.contains(QStringLiteral("Uploaded FW matches")));
 
-    QVERIFY(runXdotool(display.name(), {QStringLiteral("key"), QStringLiteral("--window"), window, QStringLiteral("q")}));
+    QVERIFY(
+        runXdotool(display.name(), {QStringLiteral("key"), QStringLiteral("--window"), window, QStringLiteral("q")}));
     QVERIFY2(waitForProcess(tool.process, boundMs), qPrintable(tool.standardError()));
     QCOMPARE(tool.process.exitCode(), 0);
     const QStringList end = tool.errorLines();
